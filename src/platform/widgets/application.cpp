@@ -1,0 +1,81 @@
+#include "platform/widgets/application.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QWidget>
+
+TApplication *Application = nullptr;
+
+namespace {
+const char *const kFontFace = "ＭＳ Ｐゴシック";
+}
+
+TApplication::TApplication(int &argc, char **argv)
+    : qt_(std::make_unique<QApplication>(argc, argv))
+{
+    Application = this;
+    // Closing the main window ends the program even while the stamp list window is shown.
+    qt_->setQuitOnLastWindowClosed(false);
+}
+
+TApplication::~TApplication()
+{
+    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it)
+        delete *it;
+    forms_.clear();
+    if (Application == this)
+        Application = nullptr;
+}
+
+void TApplication::Initialize()
+{
+    title_ = ApplicationTitleFromPath(ExeName());
+    QFont::insertSubstitution(kFontFace, "IPAPGothic");
+}
+
+int TApplication::Run()
+{
+    if (!mainForm_)
+        return 0;
+    mainForm_->show();
+    return qt_->exec();
+}
+
+std::string TApplication::ExeName() const
+{
+    // The kernel's link names the real program file even when it was started through a
+    // symbolic link, so the plug-ins are found beside the program and not beside the link.
+    return QCoreApplication::applicationFilePath().toStdString();
+}
+
+void TApplication::ShowException(const EPlatformError &error)
+{
+    if (QWidget *grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    const QString text = QString::fromStdString(error.Message()) + ".";
+    if (ErrorSink) {
+        ErrorSink(title_, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, title_, text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+QString ApplicationTitleFromPath(const std::string &path)
+{
+    QString name = QFileInfo(QString::fromStdString(path)).fileName();
+    const qsizetype dot = name.indexOf('.');
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.size() > 1)
+        name = name.left(1) + name.mid(1).toLower();
+    return name;
+}
+
+QFont FormFont(int pixelSize)
+{
+    QFont font(kFontFace);
+    font.setPixelSize(pixelSize);
+    return font;
+}
