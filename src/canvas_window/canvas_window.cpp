@@ -134,15 +134,18 @@ void TForm1::FormCreate(QObject *)
     SetClientHeight(400);
 }
 
-void TForm1::LoadGra(std::string fileName)
+void TForm1::LoadGra(std::string fileName) { TryLoadGra(fileName); }
+
+bool TForm1::TryLoadGra(const std::string &fileName)
 {
     if (!SpiLoader.SetFile(fileName.c_str()))
-        return;
+        return false;
     if (!SpiLoader.LoadBitmap())
-        return;
+        return false;
     Image2->SetWidth(SpiLoader.FBitmap->Width());
     Image2->SetHeight(SpiLoader.FBitmap->Height());
     Image2->SetPicture(*SpiLoader.FBitmap);
+    return true;
 }
 
 void TForm1::Adjust1Click(QObject *)

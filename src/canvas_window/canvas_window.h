@@ -46,6 +46,8 @@ public:
     int32_t StampIndex = 0;
 
     void LoadGra(std::string fileName);
+    // LoadGra that also tells whether the staging image now holds the file's picture.
+    bool TryLoadGra(const std::string &fileName);
     void New1Click(QObject *Sender);
     void File2Click(QObject *Sender);
     void NewPaste1Click(QObject *Sender);

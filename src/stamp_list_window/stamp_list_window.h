@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include "platform/widgets/browsing.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -10,9 +12,6 @@ class QListWidget;
 class QMenu;
 class QAction;
 class QPushButton;
-class TFileListBox;
-class TDirectoryListBox;
-class TDriveComboBox;
 
 class TForm2 : public QWidget {
     Q_OBJECT
