@@ -128,6 +128,13 @@ protected:
     // Entries that need never load: their files do not exist and no reader is asked for them.
     void SetPlaceholders(int n) { SetEntries(std::vector<std::string>(n, dir.file("none.xyz"))); }
 
+    // A left-button press on the canvas, through the error report like a real one.
+    void Click(int x, int y)
+    {
+        QMouseEvent event(QEvent::MouseButtonPress, QPointF(x, y), Form1->Image1->mapToGlobal(QPointF(x, y)),
+                          Qt::LeftButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(Form1->Image1, &event);
+    }
     TColor Pixel(int x, int y) { return Form1->Image1->Canvas().Pixels(x, y); }
     std::string Label() const { return Form2->Label2->text().toStdString(); }
     // The number of canvas pixels that differ from black.
@@ -236,11 +243,11 @@ TEST_F(StampingTest, PositionBeyondTheListFailsUntilReset)
     SetEntries({image, image, image});
     Form2->CheckBox5->setChecked(true);
 
-    Form1->Image1MouseDown(nullptr, Qt::LeftButton, {}, 10, 10);
+    Click(10, 10);
     EXPECT_EQ(Label(), "5");
     EXPECT_EQ(Form1->StampIndex, 6);
     EXPECT_EQ(Errors(), QStringList{"ﾘｽﾄのｲﾝﾃﾞｯｸｽが範囲を超えています."});
-    Form1->Image1MouseDown(nullptr, Qt::LeftButton, {}, 10, 10);
+    Click(10, 10);
     EXPECT_EQ(Form1->StampIndex, 7);
     EXPECT_EQ(errors.size(), 2u);
     EXPECT_EQ(Painted(), 0);
@@ -269,7 +276,7 @@ TEST_F(StampingTest, EmptyListDrawsNothingButStillChecksTheLimits)
     Form2->CheckBox1->setChecked(true);
     Form2->Edit1->setText("abc");
     Form2->Edit2->setText("xyz");
-    Form1->Image1MouseDown(nullptr, Qt::LeftButton, {}, 10, 10);
+    Click(10, 10);
     EXPECT_EQ(Errors(), QStringList{"'abc' は整数ではありません."});
 }
 
@@ -302,7 +309,7 @@ TEST_F(StampingTest, SizeLimitDrawsImagesAtTheLimitOnly)
             Form2->Edit2->setText(QString::fromUtf8(c.height));
         }
         Form2->Label2->setText("none");
-        Form1->Image1MouseDown(nullptr, Qt::LeftButton, {}, 0, 0);
+        Click(0, 0);
         EXPECT_EQ(Pixel(0, 0) == clBlue, c.drawn);
         EXPECT_EQ(Errors(), c.error ? QStringList{QString::fromUtf8(c.error)} : QStringList{});
         // The entry is chosen and shown before the limit rejects its image, but not when a
@@ -476,7 +483,7 @@ TEST_F(StampingTest, FailedLoadsDrawNothingAndReaderErrorsAreReported)
     // The reader's own error reaches the error report; the staging image keeps the good picture.
     errors.clear();
     Form1->StampIndex = 1;
-    Form1->Image1MouseDown(nullptr, Qt::LeftButton, {}, 300, 300);
+    Click(300, 300);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].text, "ﾋﾞｯﾄﾏｯﾌﾟｲﾒｰｼﾞが不正です.");
     EXPECT_EQ(Label(), "1");
