@@ -33,11 +33,11 @@ TEST_F(StampSoakTest, AThousandStampsOfEachKindKeepMemoryFlat)
 {
     const std::string dir = KETTO_SOAK_PICTURES;
     const char *names[] = {"stamp.bmp", "stamp.gif", "stamp.jpg", "stamp.png"};
-    // A smaller count (KETTO_SOAK_PER_KIND) suits a run under valgrind.
+    // A smaller count (KETTO_SOAK_PER_KIND) suits a run under valgrind, which finds leaks by
+    // itself; the resident size says nothing there, so only the full session checks it.
+    const bool fullSession = !qEnvironmentVariableIsSet("KETTO_SOAK_PER_KIND");
     const int kinds = 4;
-    const int perKind = qEnvironmentVariableIsSet("KETTO_SOAK_PER_KIND")
-                            ? qEnvironmentVariableIntValue("KETTO_SOAK_PER_KIND")
-                            : 1000;
+    const int perKind = fullSession ? 1000 : qEnvironmentVariableIntValue("KETTO_SOAK_PER_KIND");
     const int warmUp = perKind / 10;
     ASSERT_GT(warmUp, 0);
 
@@ -79,7 +79,8 @@ TEST_F(StampSoakTest, AThousandStampsOfEachKindKeepMemoryFlat)
     EXPECT_TRUE(errors.empty()) << errors.front().text.toStdString();
     EXPECT_EQ(Form1->StampIndex, 0);
     ASSERT_GT(afterWarmUp, 0);
-    EXPECT_LE(atEnd - afterWarmUp, 8 * 1024) << "memory grew while stamping";
+    if (fullSession)
+        EXPECT_LE(atEnd - afterWarmUp, 8 * 1024) << "memory grew while stamping";
 }
 
 } // namespace
