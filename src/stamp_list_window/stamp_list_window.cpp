@@ -35,10 +35,12 @@ void Colour(QWidget *control, const QColor &colour)
     control->setAutoFillBackground(true);
 }
 
-// The item height of a list, which the layout fixes in pixels.
+// The item height of a list, which the layout fixes in pixels. A style sheet replaces the
+// palette's text colour, so the window's white text is restated here.
 void ItemHeight(QListWidget *list, int height)
 {
-    list->setStyleSheet(QString("QListView::item { height: %1px; padding: 0px; }").arg(height));
+    list->setStyleSheet(QString("QListView { color: white; } QListView::item { height: %1px; padding: 0px; }")
+                            .arg(height));
 }
 
 // Opens the menu at a right-click on the control.
