@@ -175,15 +175,14 @@ TEST(SpiModules, FileMemoryAndOffsetInputGiveTheSamePicture)
             ASSERT_EQ(from_offset.result, SPI_OK);
             EXPECT_EQ(from_offset.rgb, from_file.rgb);
 
-            SpiPictureInfo info;
-            ASSERT_EQ(kind.module().GetPictureInfo(reinterpret_cast<const char *>(bytes.data()),
-                                                   intptr_t(bytes.size()), SPI_INPUT_MEMORY,
-                                                   &info),
-                      SPI_OK);
-            EXPECT_EQ(info.width, side);
-            ASSERT_EQ(kind.module().GetPictureInfo(file.path(), 100, SPI_INPUT_FILE, &info),
-                      SPI_OK);
-            EXPECT_EQ(info.height, side);
+            const Info in_memory =
+                PictureInfo(kind.module(), reinterpret_cast<const char *>(bytes.data()),
+                            intptr_t(bytes.size()), SPI_INPUT_MEMORY);
+            ASSERT_EQ(in_memory.result, SPI_OK);
+            EXPECT_EQ(in_memory.width, side);
+            const Info at_offset = PictureInfo(kind.module(), file.path(), 100, SPI_INPUT_FILE);
+            ASSERT_EQ(at_offset.result, SPI_OK);
+            EXPECT_EQ(at_offset.height, side);
         }
     }
 }
@@ -219,8 +218,7 @@ TEST(SpiModules, RefusesInputItCannotRead)
         };
         for (const auto &c : cases) {
             SCOPED_TRACE(testing::Message() << kind.name << ": " << c.name);
-            SpiPictureInfo info;
-            EXPECT_NE(kind.module().GetPictureInfo(c.path, c.offset, c.flags, &info), SPI_OK);
+            EXPECT_NE(PictureInfo(kind.module(), c.path, c.offset, c.flags).result, SPI_OK);
             EXPECT_NE(Decode(kind.module(), c.path, c.offset, c.flags).result, SPI_OK);
         }
 
@@ -308,8 +306,7 @@ TEST(SpiModules, BrokenFilesFailCleanly)
             // checks that nothing leaks.
             EXPECT_NE(DecodeFile(kind.module(), broken).result, SPI_OK)
                 << broken.size() << " bytes";
-            SpiPictureInfo info;
-            PictureInfo(kind.module(), broken, &info);
+            PictureInfo(kind.module(), broken);
         }
     }
 }

@@ -76,12 +76,12 @@ TEST(GifModule, DecodesBothVersionsAsEightBitPictureOfTheScreen)
         const Bytes gif = Gif(5, 3, {Frame(0, 0, 5, 3, pixels)}, 3, gif89);
         ASSERT_EQ(std::string(gif.begin(), gif.begin() + 6), gif89 ? "GIF89a" : "GIF87a");
 
-        SpiPictureInfo info;
-        ASSERT_EQ(PictureInfo(GifModule(), gif, &info), SPI_OK);
+        const Info info = PictureInfo(GifModule(), gif);
+        ASSERT_EQ(info.result, SPI_OK);
         EXPECT_EQ(info.width, 5);
         EXPECT_EQ(info.height, 3);
-        EXPECT_EQ(info.colorDepth, 8);
-        EXPECT_EQ(info.hInfo, nullptr);
+        EXPECT_EQ(info.depth, 8);
+        EXPECT_EQ(info.text, nullptr);
 
         const Picture picture = DecodeFile(GifModule(), gif);
         ASSERT_EQ(picture.result, SPI_OK);
@@ -219,8 +219,7 @@ TEST(GifModule, RefusesFilesWithoutAPicture)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SpiPictureInfo info;
-        EXPECT_EQ(PictureInfo(GifModule(), c.file, &info) != SPI_OK, c.info_fails);
+        EXPECT_EQ(PictureInfo(GifModule(), c.file).result != SPI_OK, c.info_fails);
         EXPECT_NE(DecodeFile(GifModule(), c.file).result, SPI_OK);
     }
 }

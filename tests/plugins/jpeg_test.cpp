@@ -43,12 +43,12 @@ void ExpectMatchesReference(const Bytes &jpeg)
     }
     free(reference);
 
-    SpiPictureInfo info;
-    ASSERT_EQ(PictureInfo(JpegModule(), jpeg, &info), SPI_OK);
+    const Info info = PictureInfo(JpegModule(), jpeg);
+    ASSERT_EQ(info.result, SPI_OK);
     EXPECT_EQ(info.width, width);
     EXPECT_EQ(info.height, height);
-    EXPECT_EQ(info.colorDepth, components == 1 ? 8 : 24);
-    EXPECT_EQ(info.hInfo, nullptr);
+    EXPECT_EQ(info.depth, components == 1 ? 8 : 24);
+    EXPECT_EQ(info.text, nullptr);
 
     const Picture picture = DecodeFile(JpegModule(), jpeg);
     ASSERT_EQ(picture.result, SPI_OK);
@@ -126,9 +126,9 @@ TEST(JpegModule, ConvertsCmykToRgb)
         spec.quality = 100;
         const Bytes jpeg = Jpeg(spec, samples);
 
-        SpiPictureInfo info;
-        ASSERT_EQ(PictureInfo(JpegModule(), jpeg, &info), SPI_OK);
-        EXPECT_EQ(info.colorDepth, 24);
+        const Info info = PictureInfo(JpegModule(), jpeg);
+        ASSERT_EQ(info.result, SPI_OK);
+        EXPECT_EQ(info.depth, 24);
         const Picture picture = DecodeFile(JpegModule(), jpeg);
         ASSERT_EQ(picture.result, SPI_OK);
         ASSERT_EQ(picture.bit_count, 24);

@@ -166,11 +166,26 @@ Picture DecodeFile(const SpiModule &module, const Bytes &bytes)
     return Decode(module, file.path(), 0, SPI_INPUT_FILE);
 }
 
-int32_t PictureInfo(const SpiModule &module, const Bytes &bytes, SpiPictureInfo *info)
+Info PictureInfo(const SpiModule &module, const char *path, intptr_t offset, uint32_t flags)
+{
+    SpiPictureInfo record;
+    memset(&record, 0xAB, sizeof record);
+    Info info;
+    info.result = module.GetPictureInfo(path, offset, flags, &record);
+    if (info.result == SPI_OK) {
+        info.width = record.width;
+        info.height = record.height;
+        info.depth = record.colorDepth;
+        info.text = record.hInfo;
+        SpiBlockFree(record.hInfo);
+    }
+    return info;
+}
+
+Info PictureInfo(const SpiModule &module, const Bytes &bytes)
 {
     TempFile file(bytes);
-    memset(info, 0xAB, sizeof *info);
-    return module.GetPictureInfo(file.path(), 0, SPI_INPUT_FILE, info);
+    return PictureInfo(module, file.path(), 0, SPI_INPUT_FILE);
 }
 
 int ChannelDistance(uint32_t a, uint32_t b)

@@ -56,8 +56,19 @@ Picture Decode(const SpiModule &module, const char *path, intptr_t offset, uint3
 // Decodes the bytes from a file, the way the program calls a module.
 Picture DecodeFile(const SpiModule &module, const Bytes &bytes);
 
+// The fields of a picture-information record, copied out of the packed record so that tests
+// can compare them without taking misaligned references.
+struct Info {
+    int32_t result = -1;
+    int32_t width = 0, height = 0;
+    int16_t depth = 0;
+    SpiHandle text = nullptr;
+};
+
+// Calls GetPictureInfo with the given input, and frees any text block it returns.
+Info PictureInfo(const SpiModule &module, const char *path, intptr_t offset, uint32_t flags);
 // Calls GetPictureInfo on the bytes written to a file.
-int32_t PictureInfo(const SpiModule &module, const Bytes &bytes, SpiPictureInfo *info);
+Info PictureInfo(const SpiModule &module, const Bytes &bytes);
 
 inline uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
 {

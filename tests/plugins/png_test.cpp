@@ -157,12 +157,12 @@ std::vector<uint32_t> Expected(const PngImage &image)
 void ExpectDelivered(const PngImage &image)
 {
     const Bytes png = Encode(image);
-    SpiPictureInfo info;
-    ASSERT_EQ(PictureInfo(PngModule(), png, &info), SPI_OK);
+    const Info info = PictureInfo(PngModule(), png);
+    ASSERT_EQ(info.result, SPI_OK);
     EXPECT_EQ(info.width, image.width);
     EXPECT_EQ(info.height, image.height);
-    EXPECT_EQ(info.colorDepth, 24);
-    EXPECT_EQ(info.hInfo, nullptr);
+    EXPECT_EQ(info.depth, 24);
+    EXPECT_EQ(info.text, nullptr);
 
     const Picture picture = DecodeFile(PngModule(), png);
     ASSERT_EQ(picture.result, SPI_OK);
@@ -261,8 +261,7 @@ TEST(PngModule, RefusesBadHeadersBeforeDecoding)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SpiPictureInfo info;
-        EXPECT_NE(PictureInfo(PngModule(), c.file, &info), SPI_OK);
+        EXPECT_NE(PictureInfo(PngModule(), c.file).result, SPI_OK);
         EXPECT_NE(DecodeFile(PngModule(), c.file).result, SPI_OK);
     }
 }
