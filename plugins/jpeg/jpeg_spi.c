@@ -174,6 +174,10 @@ static int32_t JpegRun(JpegJob *job, int want_pixels)
     cinfo->src = &job->source.base;
     job->progress.progress_monitor = JpegCheckScans;
     cinfo->progress = &job->progress;
+    /* A progressive picture keeps every coefficient in memory until its last scan, which for
+     * the largest allowed picture can exceed the pixels themselves. Past this cap the library
+     * asks for backing store, which this build lacks, and so fails cleanly instead. */
+    cinfo->mem->max_memory_to_use = (long)(KETTO_MAX_PIXELS * 4);
 
     jpeg_read_header(cinfo, TRUE);
     job->kind = JpegKindOf(cinfo);
