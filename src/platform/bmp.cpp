@@ -112,8 +112,12 @@ struct DibFormat {
     size_t rowBytes = 0;
 
     // The colour table converted to pixels. Indices that the file's table does not cover
-    // stay black, so a stray index can never read outside it.
-    std::array<uint32_t, 256> palette{};
+    // stay opaque black, so a stray index can never read outside it.
+    std::array<uint32_t, 256> palette = [] {
+        std::array<uint32_t, 256> black;
+        black.fill(0xFF000000u);
+        return black;
+    }();
     // Channels for 16- and 32-bit pixels (the defaults when the file gives no masks).
     Channel red, green, blue;
     bool plain8888 = false; // the 32-bit masks are the usual ones, so no scaling is needed

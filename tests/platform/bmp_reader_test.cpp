@@ -65,6 +65,13 @@ Outcome Read(const fs::path &file)
     if (!o.ok) {
         EXPECT_TRUE(o.picture.Empty()) << "a failed read must leave the bitmap empty";
     }
+    // Every pixel of a picture is opaque, whatever the file says or leaves out.
+    for (int y = 0; y < o.picture.Height(); ++y)
+        for (int x = 0; x < o.picture.Width(); ++x)
+            if (o.picture.ScanLine(y)[x] >> 24 != 0xFF) {
+                ADD_FAILURE() << "pixel " << x << "," << y << " is not opaque";
+                return o;
+            }
     return o;
 }
 
@@ -370,7 +377,9 @@ TEST(BmpReader, DecodesEachFormat)
         ASSERT_EQ(b.Height(), std::abs(c.spec.height));
         EXPECT_THAT(Rgb(b), ::testing::ElementsAreArray(c.want));
         // The alpha byte is always set, so the picture is opaque when shown.
-        EXPECT_EQ(b.ScanLine(0)[0] >> 24, 0xFFu);
+        for (int y = 0; y < b.Height(); ++y)
+            for (int x = 0; x < b.Width(); ++x)
+                EXPECT_EQ(b.ScanLine(y)[x] >> 24, 0xFFu) << x << "," << y;
     }
 }
 
