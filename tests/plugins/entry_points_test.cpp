@@ -34,7 +34,7 @@ Bytes MakeGif(int side)
     std::vector<uint8_t> table(256 * 3), pixels = Noise(size_t(side) * side, 1);
     for (size_t i = 0; i < table.size(); i++)
         table[i] = uint8_t(i * 7);
-    GifFrameSpec frame{0, 0, side, side, 1, nullptr, 0, pixels.data(), -1};
+    GifFrameFixture frame{0, 0, side, side, 1, nullptr, 0, pixels.data(), -1};
     EncodedFile file;
     int ok = EncodeGif(side, side, 1, table.data(), 256, 0, &frame, 1, &file);
     return Take(file, ok);
@@ -43,30 +43,30 @@ Bytes MakeGif(int side)
 Bytes MakeJpeg(int side)
 {
     const std::vector<uint8_t> pixels = Noise(size_t(side) * side * 3, 2);
-    JpegSpec spec{};
-    spec.width = side;
-    spec.height = side;
-    spec.components = 3;
-    spec.pixels = pixels.data();
-    spec.quality = 95;
+    JpegFixture fixture{};
+    fixture.width = side;
+    fixture.height = side;
+    fixture.components = 3;
+    fixture.pixels = pixels.data();
+    fixture.quality = 95;
     EncodedFile file;
-    int ok = EncodeJpeg(&spec, &file);
+    int ok = EncodeJpeg(&fixture, &file);
     return Take(file, ok);
 }
 
 Bytes MakePng(int side)
 {
     const std::vector<uint8_t> pixels = Noise(size_t(side) * side * 4, 3);
-    PngSpec spec{};
-    spec.width = side;
-    spec.height = side;
-    spec.bit_depth = 8;
-    spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
-    spec.interlaced = 1;
-    spec.rows = pixels.data();
-    spec.row_bytes = size_t(side) * 4;
+    PngFixture fixture{};
+    fixture.width = side;
+    fixture.height = side;
+    fixture.bit_depth = 8;
+    fixture.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    fixture.interlaced = 1;
+    fixture.rows = pixels.data();
+    fixture.row_bytes = size_t(side) * 4;
     EncodedFile file;
-    int ok = EncodePng(&spec, &file);
+    int ok = EncodePng(&fixture, &file);
     return Take(file, ok);
 }
 
@@ -287,7 +287,8 @@ std::vector<Damage> DamageFor(const std::string &kind)
                           }});
         damage.push_back({"no frame header", [](Bytes &b) { b[Find(b, "\xFF\xC0") + 1] = 0xEF; }});
     } else {
-        damage.push_back({"image data CRC wrong", [](Bytes &b) { b[Find(b, "IDAT") + 10] ^= 0x40; }});
+        damage.push_back(
+            {"image data CRC wrong", [](Bytes &b) { b[Find(b, "IDAT") + 10] ^= 0x40; }});
         damage.push_back({"no end chunk", [](Bytes &b) { b.resize(Find(b, "IEND") - 4); }});
     }
     return damage;

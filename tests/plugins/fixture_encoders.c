@@ -38,7 +38,7 @@ static ColorMapObject *GifMap(const uint8_t *rgb, int size)
     return GifMakeMapObject(size, colors);
 }
 
-static int GifPutFrame(GifFileType *gif, int gif89, const GifFrameSpec *frame)
+static int GifPutFrame(GifFileType *gif, int gif89, const GifFrameFixture *frame)
 {
     if (gif89 && frame->transparent >= 0) {
         GraphicsControlBlock control = {DISPOSAL_UNSPECIFIED, false, 10, frame->transparent};
@@ -64,7 +64,7 @@ static int GifPutFrame(GifFileType *gif, int gif89, const GifFrameSpec *frame)
 }
 
 int EncodeGif(int screen_width, int screen_height, int gif89, const uint8_t *global_rgb,
-              int global_size, int background, const GifFrameSpec *frames, int frame_count,
+              int global_size, int background, const GifFrameFixture *frames, int frame_count,
               EncodedFile *out)
 {
     out->data = NULL;
@@ -118,46 +118,46 @@ typedef struct PngWriteJob {
     png_bytepp rows;
 } PngWriteJob;
 
-static int PngWriteAll(PngWriteJob *job, const PngSpec *spec, EncodedFile *out)
+static int PngWriteAll(PngWriteJob *job, const PngFixture *fixture, EncodedFile *out)
 {
     if (setjmp(png_jmpbuf(job->png)))
         return 0;
     png_set_write_fn(job->png, out, PngWrite, PngFlush);
-    png_set_IHDR(job->png, job->info, (png_uint_32)spec->width, (png_uint_32)spec->height,
-                 spec->bit_depth, spec->color_type,
-                 spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(job->png, job->info, (png_uint_32)fixture->width, (png_uint_32)fixture->height,
+                 fixture->bit_depth, fixture->color_type,
+                 fixture->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (spec->palette_rgb) {
+    if (fixture->palette_rgb) {
         png_color palette[256];
-        for (int i = 0; i < spec->palette_size; i++) {
-            palette[i].red = spec->palette_rgb[3 * i];
-            palette[i].green = spec->palette_rgb[3 * i + 1];
-            palette[i].blue = spec->palette_rgb[3 * i + 2];
+        for (int i = 0; i < fixture->palette_size; i++) {
+            palette[i].red = fixture->palette_rgb[3 * i];
+            palette[i].green = fixture->palette_rgb[3 * i + 1];
+            palette[i].blue = fixture->palette_rgb[3 * i + 2];
         }
-        png_set_PLTE(job->png, job->info, palette, spec->palette_size);
+        png_set_PLTE(job->png, job->info, palette, fixture->palette_size);
     }
-    if (spec->trns_alpha)
-        png_set_tRNS(job->png, job->info, spec->trns_alpha, spec->trns_count, NULL);
-    if (spec->trns_color) {
+    if (fixture->trns_alpha)
+        png_set_tRNS(job->png, job->info, fixture->trns_alpha, fixture->trns_count, NULL);
+    if (fixture->trns_color) {
         png_color_16 key;
         memset(&key, 0, sizeof key);
-        key.gray = spec->trns_color[0];
-        key.red = spec->trns_color[0];
-        if (spec->color_type == PNG_COLOR_TYPE_RGB) {
-            key.green = spec->trns_color[1];
-            key.blue = spec->trns_color[2];
+        key.gray = fixture->trns_color[0];
+        key.red = fixture->trns_color[0];
+        if (fixture->color_type == PNG_COLOR_TYPE_RGB) {
+            key.green = fixture->trns_color[1];
+            key.blue = fixture->trns_color[2];
         }
         png_set_tRNS(job->png, job->info, NULL, 0, &key);
     }
-    if (spec->gamma > 0)
-        png_set_gAMA(job->png, job->info, spec->gamma);
+    if (fixture->gamma > 0)
+        png_set_gAMA(job->png, job->info, fixture->gamma);
     png_write_info(job->png, job->info);
     png_write_image(job->png, job->rows);
     png_write_end(job->png, NULL);
     return 1;
 }
 
-int EncodePng(const PngSpec *spec, EncodedFile *out)
+int EncodePng(const PngFixture *fixture, EncodedFile *out)
 {
     out->data = NULL;
     out->size = 0;
@@ -165,11 +165,11 @@ int EncodePng(const PngSpec *spec, EncodedFile *out)
     job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, PngFail, PngQuiet);
     if (job.png)
         job.info = png_create_info_struct(job.png);
-    job.rows = (png_bytepp)malloc(sizeof(png_bytep) * (size_t)spec->height);
+    job.rows = (png_bytepp)malloc(sizeof(png_bytep) * (size_t)fixture->height);
     int ok = job.info && job.rows;
-    for (int y = 0; ok && y < spec->height; y++)
-        job.rows[y] = (png_bytep)spec->rows + (size_t)y * spec->row_bytes;
-    ok = ok && PngWriteAll(&job, spec, out);
+    for (int y = 0; ok && y < fixture->height; y++)
+        job.rows[y] = (png_bytep)fixture->rows + (size_t)y * fixture->row_bytes;
+    ok = ok && PngWriteAll(&job, fixture, out);
     png_destroy_write_struct(&job.png, &job.info);
     free(job.rows);
     if (!ok) {
@@ -203,51 +203,51 @@ typedef struct JpegWriteJob {
     unsigned long size;
 } JpegWriteJob;
 
-static int JpegWriteAll(JpegWriteJob *job, const JpegSpec *spec)
+static int JpegWriteAll(JpegWriteJob *job, const JpegFixture *fixture)
 {
     j_compress_ptr cinfo = &job->cinfo;
     if (setjmp(job->errors.jump))
         return 0;
     jpeg_create_compress(cinfo);
     jpeg_mem_dest(cinfo, &job->buffer, &job->size);
-    cinfo->image_width = (JDIMENSION)spec->width;
-    cinfo->image_height = (JDIMENSION)spec->height;
-    cinfo->input_components = spec->components;
+    cinfo->image_width = (JDIMENSION)fixture->width;
+    cinfo->image_height = (JDIMENSION)fixture->height;
+    cinfo->input_components = fixture->components;
     cinfo->in_color_space =
-        spec->components == 1 ? JCS_GRAYSCALE : spec->components == 3 ? JCS_RGB : JCS_CMYK;
+        fixture->components == 1 ? JCS_GRAYSCALE : fixture->components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(cinfo);
-    jpeg_set_quality(cinfo, spec->quality, TRUE);
-    if (spec->components == 4) {
-        jpeg_set_colorspace(cinfo, spec->adobe_marker == 2 ? JCS_YCCK : JCS_CMYK);
-        cinfo->write_Adobe_marker = spec->adobe_marker != 0;
+    jpeg_set_quality(cinfo, fixture->quality, TRUE);
+    if (fixture->components == 4) {
+        jpeg_set_colorspace(cinfo, fixture->adobe_marker == 2 ? JCS_YCCK : JCS_CMYK);
+        cinfo->write_Adobe_marker = fixture->adobe_marker != 0;
     }
-    if (spec->progressive)
+    if (fixture->progressive)
         jpeg_simple_progression(cinfo);
-    cinfo->arith_code = spec->arithmetic != 0;
-    if (spec->refinements > 0 && spec->refinements <= 10 && spec->components == 1) {
+    cinfo->arith_code = fixture->arithmetic != 0;
+    if (fixture->refinements > 0 && fixture->refinements <= 10 && fixture->components == 1) {
         int n = 0;
         job->scans[n++] = (jpeg_scan_info){1, {0}, 0, 0, 0, 0};
         for (int k = 1; k < 64; k++) {
-            job->scans[n++] = (jpeg_scan_info){1, {0}, k, k, 0, spec->refinements};
-            for (int al = spec->refinements - 1; al >= 0; al--)
+            job->scans[n++] = (jpeg_scan_info){1, {0}, k, k, 0, fixture->refinements};
+            for (int al = fixture->refinements - 1; al >= 0; al--)
                 job->scans[n++] = (jpeg_scan_info){1, {0}, k, k, al + 1, al};
         }
         cinfo->scan_info = job->scans;
         cinfo->num_scans = n;
     }
     jpeg_start_compress(cinfo, TRUE);
-    if (spec->app1)
-        jpeg_write_marker(cinfo, JPEG_APP0 + 1, spec->app1, (unsigned int)spec->app1_size);
-    size_t stride = (size_t)spec->width * (size_t)spec->components;
+    if (fixture->app1)
+        jpeg_write_marker(cinfo, JPEG_APP0 + 1, fixture->app1, (unsigned int)fixture->app1_size);
+    size_t stride = (size_t)fixture->width * (size_t)fixture->components;
     while (cinfo->next_scanline < cinfo->image_height) {
-        JSAMPROW row = (JSAMPROW)spec->pixels + cinfo->next_scanline * stride;
+        JSAMPROW row = (JSAMPROW)fixture->pixels + cinfo->next_scanline * stride;
         jpeg_write_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_compress(cinfo);
     return 1;
 }
 
-int EncodeJpeg(const JpegSpec *spec, EncodedFile *out)
+int EncodeJpeg(const JpegFixture *fixture, EncodedFile *out)
 {
     out->data = NULL;
     out->size = 0;
@@ -257,7 +257,7 @@ int EncodeJpeg(const JpegSpec *spec, EncodedFile *out)
     job->cinfo.err = jpeg_std_error(&job->errors.base);
     job->errors.base.error_exit = JpegFail;
     job->errors.base.output_message = JpegQuiet;
-    int ok = JpegWriteAll(job, spec);
+    int ok = JpegWriteAll(job, fixture);
     jpeg_destroy_compress(&job->cinfo);
     if (ok) {
         out->data = (uint8_t *)malloc(job->size);

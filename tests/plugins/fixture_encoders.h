@@ -18,23 +18,23 @@ typedef struct EncodedFile {
 
 // One GIF frame. Pixels are colour indices, width * height of them, top row first; the
 // encoder writes them in interlaced order itself when the frame is interlaced.
-typedef struct GifFrameSpec {
+typedef struct GifFrameFixture {
     int left, top, width, height;
     int interlaced;
     const uint8_t *local_rgb; // local colour table as RGB triples, or null
     int local_size;           // a power of two from 2 to 256
     const uint8_t *pixels;
     int transparent;          // transparent index in a graphic control extension, or -1
-} GifFrameSpec;
+} GifFrameFixture;
 
 // Returns non-zero on success. global_rgb may be null for a file without a global table.
 int EncodeGif(int screen_width, int screen_height, int gif89, const uint8_t *global_rgb,
-              int global_size, int background, const GifFrameSpec *frames, int frame_count,
+              int global_size, int background, const GifFrameFixture *frames, int frame_count,
               EncodedFile *out);
 
 // A PNG with the rows already packed as the format stores them (bit_depth below 8 packs
 // several pixels per byte, 16 is big-endian).
-typedef struct PngSpec {
+typedef struct PngFixture {
     int width, height, bit_depth, color_type, interlaced;
     const uint8_t *rows;
     size_t row_bytes;
@@ -44,13 +44,13 @@ typedef struct PngSpec {
     int trns_count;
     const uint16_t *trns_color; // colour types 0 and 2: the transparent grey or RGB, or null
     double gamma;               // written as a gAMA chunk when non-zero
-} PngSpec;
+} PngFixture;
 
-int EncodePng(const PngSpec *spec, EncodedFile *out);
+int EncodePng(const PngFixture *fixture, EncodedFile *out);
 
 // components 1 (grey), 3 (RGB) or 4 (CMYK samples, stored as CMYK without the Adobe marker
 // when adobe_marker is 0, as CMYK with it when 1, and as YCCK with it when 2).
-typedef struct JpegSpec {
+typedef struct JpegFixture {
     int width, height, components;
     const uint8_t *pixels;
     int progressive;
@@ -62,9 +62,9 @@ typedef struct JpegSpec {
     int refinements;
     const uint8_t *app1;        // an APP1 segment to write after the header, or null
     size_t app1_size;
-} JpegSpec;
+} JpegFixture;
 
-int EncodeJpeg(const JpegSpec *spec, EncodedFile *out);
+int EncodeJpeg(const JpegFixture *fixture, EncodedFile *out);
 
 // Decodes with libjpeg's default settings into grey, RGB or raw CMYK samples, top row first.
 // Returns non-zero on success; release *pixels with free().

@@ -38,12 +38,12 @@ std::vector<uint8_t> Pattern(int width, int height, int colours)
     return pixels;
 }
 
-GifFrameSpec Frame(int left, int top, int width, int height, const std::vector<uint8_t> &pixels)
+GifFrameFixture Frame(int left, int top, int width, int height, const std::vector<uint8_t> &pixels)
 {
-    return GifFrameSpec{left, top, width, height, 0, nullptr, 0, pixels.data(), -1};
+    return GifFrameFixture{left, top, width, height, 0, nullptr, 0, pixels.data(), -1};
 }
 
-Bytes Gif(int width, int height, const std::vector<GifFrameSpec> &frames, int background = 3,
+Bytes Gif(int width, int height, const std::vector<GifFrameFixture> &frames, int background = 3,
           int gif89 = 1, const uint8_t *global = kGlobal, int global_size = 4)
 {
     EncodedFile file;
@@ -98,7 +98,7 @@ TEST(GifModule, DeinterlacesEveryPass)
 {
     // Thirteen rows give each of the four passes some rows, the last ones partly filled.
     const auto pixels = Pattern(3, 13, 4);
-    GifFrameSpec frame = Frame(0, 0, 3, 13, pixels);
+    GifFrameFixture frame = Frame(0, 0, 3, 13, pixels);
     frame.interlaced = 1;
     const Picture picture = DecodeFile(GifModule(), Gif(3, 13, {frame}));
     ASSERT_EQ(picture.result, SPI_OK);
@@ -118,7 +118,7 @@ TEST(GifModule, TakesTheFirstFrameOfAnAnimation)
 TEST(GifModule, TransparentIndexKeepsItsPaletteColour)
 {
     const auto pixels = Pattern(4, 2, 4);
-    GifFrameSpec frame = Frame(0, 0, 4, 2, pixels);
+    GifFrameFixture frame = Frame(0, 0, 4, 2, pixels);
     frame.transparent = 0;
     const Picture picture = DecodeFile(GifModule(), Gif(4, 2, {frame}));
     ASSERT_EQ(picture.result, SPI_OK);
@@ -141,7 +141,7 @@ std::vector<Composition> Compositions()
     cases.push_back({"frame inside the screen, background from the global table",
                      Gif(4, 3, {Frame(1, 1, 2, 2, blue)}), Drawn("..../.bb./.bb.")});
 
-    GifFrameSpec local = Frame(2, 0, 2, 2, cyan);
+    GifFrameFixture local = Frame(2, 0, 2, 2, cyan);
     local.local_rgb = kLocal;
     local.local_size = 2;
     cases.push_back({"frame with a local table gets the background colour added",
@@ -150,7 +150,7 @@ std::vector<Composition> Compositions()
     // A full local table without the background colour (red): its nearest entry stands in.
     std::vector<uint8_t> full_table(256 * 3, 250);
     full_table[0] = 200, full_table[1] = 0, full_table[2] = 0;
-    GifFrameSpec crowded = Frame(0, 0, 1, 1, cyan);
+    GifFrameFixture crowded = Frame(0, 0, 1, 1, cyan);
     crowded.local_rgb = full_table.data();
     crowded.local_size = 256;
     cases.push_back({"full local table uses the nearest colour", Gif(2, 1, {crowded}, 0),

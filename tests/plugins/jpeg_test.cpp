@@ -15,17 +15,18 @@ std::vector<uint8_t> Samples(int width, int height, int components)
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++)
             for (int c = 0; c < components; c++)
-                samples.push_back(uint8_t((x * 255 / width + y * 37 + c * 90 + (x * y) % 7) & 0xFF));
+                samples.push_back(
+                    uint8_t((x * 255 / width + y * 37 + c * 90 + (x * y) % 7) & 0xFF));
     return samples;
 }
 
-Bytes Jpeg(JpegSpec spec, const std::vector<uint8_t> &pixels)
+Bytes Jpeg(JpegFixture fixture, const std::vector<uint8_t> &pixels)
 {
-    spec.pixels = pixels.data();
-    if (spec.quality == 0)
-        spec.quality = 90;
+    fixture.pixels = pixels.data();
+    if (fixture.quality == 0)
+        fixture.quality = 90;
     EncodedFile file;
-    int ok = EncodeJpeg(&spec, &file);
+    int ok = EncodeJpeg(&fixture, &file);
     return Take(file, ok);
 }
 
@@ -78,13 +79,13 @@ TEST(JpegModule, DecodesLikeTheReference)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        JpegSpec spec{};
-        spec.width = c.width;
-        spec.height = c.height;
-        spec.components = c.components;
-        spec.progressive = c.progressive;
-        spec.arithmetic = c.arithmetic;
-        ExpectMatchesReference(Jpeg(spec, Samples(c.width, c.height, c.components)));
+        JpegFixture fixture{};
+        fixture.width = c.width;
+        fixture.height = c.height;
+        fixture.components = c.components;
+        fixture.progressive = c.progressive;
+        fixture.arithmetic = c.arithmetic;
+        ExpectMatchesReference(Jpeg(fixture, Samples(c.width, c.height, c.components)));
     }
 }
 
@@ -93,13 +94,13 @@ TEST(JpegModule, IgnoresExifOrientation)
     // An EXIF block whose only entry says "rotate 90 degrees" (orientation 6).
     const uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
                             0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-    JpegSpec spec{};
-    spec.width = 12;
-    spec.height = 5;
-    spec.components = 3;
-    spec.app1 = exif;
-    spec.app1_size = sizeof exif;
-    ExpectMatchesReference(Jpeg(spec, Samples(12, 5, 3)));
+    JpegFixture fixture{};
+    fixture.width = 12;
+    fixture.height = 5;
+    fixture.components = 3;
+    fixture.app1 = exif;
+    fixture.app1_size = sizeof exif;
+    ExpectMatchesReference(Jpeg(fixture, Samples(12, 5, 3)));
 }
 
 TEST(JpegModule, ConvertsCmykToRgb)
@@ -118,13 +119,13 @@ TEST(JpegModule, ConvertsCmykToRgb)
                     // Adobe files store the complement of the ink amount.
                     samples.push_back(marker ? uint8_t(255 - ink) : ink);
                 }
-        JpegSpec spec{};
-        spec.width = width;
-        spec.height = height;
-        spec.components = 4;
-        spec.adobe_marker = marker;
-        spec.quality = 100;
-        const Bytes jpeg = Jpeg(spec, samples);
+        JpegFixture fixture{};
+        fixture.width = width;
+        fixture.height = height;
+        fixture.components = 4;
+        fixture.adobe_marker = marker;
+        fixture.quality = 100;
+        const Bytes jpeg = Jpeg(fixture, samples);
 
         const Info info = PictureInfo(JpegModule(), jpeg);
         ASSERT_EQ(info.result, SPI_OK);
@@ -140,16 +141,16 @@ TEST(JpegModule, ConvertsCmykToRgb)
 TEST(JpegModule, BoundsTheNumberOfProgressiveScans)
 {
     const std::vector<uint8_t> grey = Samples(16, 16, 1);
-    JpegSpec spec{};
-    spec.width = 16;
-    spec.height = 16;
-    spec.components = 1;
+    JpegFixture fixture{};
+    fixture.width = 16;
+    fixture.height = 16;
+    fixture.components = 1;
 
-    spec.refinements = 3; // 253 scans: an unusual but honest file
-    ExpectMatchesReference(Jpeg(spec, grey));
+    fixture.refinements = 3; // 253 scans: an unusual but honest file
+    ExpectMatchesReference(Jpeg(fixture, grey));
 
-    spec.refinements = 8; // 568 scans
-    const Bytes excessive = Jpeg(spec, grey);
+    fixture.refinements = 8; // 568 scans
+    const Bytes excessive = Jpeg(fixture, grey);
     EXPECT_NE(DecodeFile(JpegModule(), excessive).result, SPI_OK);
 }
 

@@ -94,22 +94,22 @@ Bytes Encode(const PngImage &image)
             }
         }
     }
-    PngSpec spec{};
-    spec.width = image.width;
-    spec.height = image.height;
-    spec.bit_depth = image.bit_depth;
-    spec.color_type = image.color_type;
-    spec.interlaced = image.interlaced;
-    spec.rows = rows.data();
-    spec.row_bytes = row_bytes;
-    spec.palette_rgb = image.palette.empty() ? nullptr : image.palette.data();
-    spec.palette_size = int(image.palette.size() / 3);
-    spec.trns_alpha = image.trns_alpha.empty() ? nullptr : image.trns_alpha.data();
-    spec.trns_count = int(image.trns_alpha.size());
-    spec.trns_color = image.trns_color.empty() ? nullptr : image.trns_color.data();
-    spec.gamma = image.gamma;
+    PngFixture fixture{};
+    fixture.width = image.width;
+    fixture.height = image.height;
+    fixture.bit_depth = image.bit_depth;
+    fixture.color_type = image.color_type;
+    fixture.interlaced = image.interlaced;
+    fixture.rows = rows.data();
+    fixture.row_bytes = row_bytes;
+    fixture.palette_rgb = image.palette.empty() ? nullptr : image.palette.data();
+    fixture.palette_size = int(image.palette.size() / 3);
+    fixture.trns_alpha = image.trns_alpha.empty() ? nullptr : image.trns_alpha.data();
+    fixture.trns_count = int(image.trns_alpha.size());
+    fixture.trns_color = image.trns_color.empty() ? nullptr : image.trns_color.data();
+    fixture.gamma = image.gamma;
     EncodedFile file;
-    int ok = EncodePng(&spec, &file);
+    int ok = EncodePng(&fixture, &file);
     return Take(file, ok);
 }
 
