@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/widgets/image_control.h"
@@ -48,6 +49,14 @@ public:
     void LoadGra(std::string fileName);
     // LoadGra that also tells whether the staging image now holds the file's picture.
     bool TryLoadGra(const std::string &fileName);
+
+    // The save file name: the file last confirmed in the save dialog, which Save writes to while
+    // HasFileName is 1. Save as presets it to "*.bmp" when there is none; Open empties it.
+    std::string SaveFileName;
+    // Shows a file dialog modally and tells whether the user confirmed a file. Tests put their
+    // own answer here, since a file dialog cannot be answered without a user.
+    std::function<bool(QFileDialog &dialog)> ExecuteFileDialog = RunFileDialog;
+    static bool RunFileDialog(QFileDialog &dialog);
     void New1Click(QObject *Sender);
     void File2Click(QObject *Sender);
     void NewPaste1Click(QObject *Sender);
