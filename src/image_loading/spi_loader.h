@@ -32,7 +32,7 @@ public:
     std::string FPluginDir;
     std::string FFileName;
     // The upper-cased extension of FFileName with its ".". A longer extension than fits is kept
-    // cut to its first 31 bytes, which can never equal a native kind.
+    // cut to at most 31 bytes, at a character boundary; cut, it can never equal a native kind.
     char FExt[32] = {};
     TSpi_plugin *FFirstPlugin = nullptr;
     TSpi_plugin *FPlugin = nullptr;

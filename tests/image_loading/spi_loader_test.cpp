@@ -63,7 +63,10 @@ protected:
         Stats(Alpha()) = {};
     }
     TSpi_plugin *Beta() const { return loader.FFirstPlugin; }
-    TSpi_plugin *Alpha() const { return loader.FFirstPlugin ? loader.FFirstPlugin->FNext : nullptr; }
+    TSpi_plugin *Alpha() const
+    {
+        return loader.FFirstPlugin ? loader.FFirstPlugin->FNext : nullptr;
+    }
     int32_t Calls(const TSpi_plugin *p) const
     {
         const FixtureStats &s = Stats(p);
@@ -359,7 +362,8 @@ TEST_P(PluginDecode, FillsOrEmptiesTheBitmapAsTheModuleAnswers)
 {
     const DecodeCase &c = GetParam();
     LoadFixtureModules();
-    ASSERT_TRUE(loader.SetFile(dir.Write("good.kfx", FixturePicture(BetaBit, Rgb24()).Bytes()).c_str()));
+    const std::string good = dir.Write("good.kfx", FixturePicture(BetaBit, Rgb24()).Bytes());
+    ASSERT_TRUE(loader.SetFile(good.c_str()));
     ASSERT_TRUE(loader.LoadBitmap());
     ASSERT_EQ(loader.FBitmap->Width(), 2);
     Stats(Beta()) = {};
