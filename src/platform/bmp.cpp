@@ -258,10 +258,20 @@ void DecodeRow(const DibFormat &f, const uint8_t *src, uint32_t *dst)
             dst[x] = Rgb(f.red.Scale(v), f.green.Scale(v), f.blue.Scale(v));
         }
         break;
-    case 24:
-        for (int x = 0; x < w; ++x, src += 3)
-            dst[x] = Opaque | (uint32_t(src[2]) << 16) | (uint32_t(src[1]) << 8) | src[0];
+    case 24: {
+        // Blue, green, red in memory is the low three bytes of a little-endian word, so one
+        // four-byte load per pixel does; the last pixel is read byte by byte, as its fourth
+        // byte may lie beyond the row.
+        static_assert(std::endian::native == std::endian::little);
+        int x = 0;
+        for (; x < w - 1; ++x, src += 3) {
+            uint32_t v;
+            std::memcpy(&v, src, 4);
+            dst[x] = Opaque | v;
+        }
+        dst[x] = Opaque | (uint32_t(src[2]) << 16) | (uint32_t(src[1]) << 8) | src[0];
         break;
+    }
     case 32:
         if (f.plain8888) {
             for (int x = 0; x < w; ++x, src += 4)
