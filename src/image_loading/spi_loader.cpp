@@ -148,7 +148,8 @@ bool TSpiload::LoadThroughPlugin()
     // the program allocate beyond its limits.
     if (!KettoSizeAllowed(info.width, info.height))
         return false;
-    FBitmap->SetSize(info.width, info.height);
+    // Every row is written by SetDIBits below, so the new pixels need no whitening first.
+    FBitmap->Allocate(info.width, info.height);
 
     PictureBlocks blocks;
     if (FPlugin->GetPicture(path, 0, SPI_INPUT_FILE, &blocks.info, &blocks.bits, nullptr, 0) !=

@@ -111,6 +111,13 @@ void TBitmap::SetSize(int width, int height)
     height_ = height;
 }
 
+void TBitmap::Allocate(int width, int height)
+{
+    pixels_ = AllocatePixels(width, height);
+    width_ = width;
+    height_ = height;
+}
+
 uint32_t *TBitmap::MutableBits()
 {
     Detach();

@@ -91,6 +91,10 @@ public:
     void SetWidth(int width);
     void SetHeight(int height);
     void SetSize(int width, int height);
+    // Makes this a new picture of the given size, both sides at least 1, whose every pixel the
+    // caller writes next; until then their values are unspecified. Decoders use it to skip
+    // whitening memory they overwrite at once. Throws EOutOfResources as SetSize does.
+    void Allocate(int width, int height);
 
     // Row y, 0 at the top. The writable forms give this bitmap its own pixels first.
     const uint32_t *ScanLine(int y) const { return pixels_.get() + static_cast<size_t>(y) * width_; }

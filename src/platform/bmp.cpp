@@ -299,12 +299,11 @@ int RowFromScan(const DibFormat &f, uint64_t scan)
     return f.topDown ? static_cast<int>(scan) : f.height - 1 - static_cast<int>(scan);
 }
 
-// Makes `bitmap` a picture of the format's size. Its pixels start white and are all overwritten
-// by an uncompressed picture.
+// Makes `bitmap` a picture of the format's size, for a decoder that writes every pixel.
 uint32_t *PreparePicture(TBitmap &bitmap, const DibFormat &f)
 {
     bitmap.SetSize(0, 0);
-    bitmap.SetSize(f.width, f.height);
+    bitmap.Allocate(f.width, f.height);
     return bitmap.MutableBits();
 }
 
