@@ -58,13 +58,14 @@ static void SpiInputRefill(SpiInput *input)
     do
         got = read(input->fd, input->buffer, SPI_READ_CHUNK);
     while (got < 0 && errno == EINTR);
+    /* Even an empty read leaves next on the buffer, so callers never step a null pointer. */
+    input->next = input->buffer;
     /* A read error ends the input like the end of the file does: the decoder then reports a
      * truncated picture, which is the truth as far as it can tell. */
     if (got <= 0) {
         input->at_end = 1;
         return;
     }
-    input->next = input->buffer;
     input->avail = (size_t)got;
 }
 
