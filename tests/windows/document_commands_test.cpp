@@ -1,4 +1,5 @@
 // The canvas document commands: New, Open, Save, Save as, Copy and Paste.
+#include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
 #include <QFileDialog>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstring>
@@ -497,6 +499,26 @@ TEST_F(DocumentCommandsTest, PasteWithoutAUsablePictureChangesNothing)
         EXPECT_EQ(CanvasBitmap().Width(), 400);
         EXPECT_EQ(CanvasBitmap().ScanLine(2)[2], 0xFF0A0B0Cu);
     }
+}
+
+TEST_F(DocumentCommandsTest, PasteOfASmallerPictureShowsTheBackgroundAroundIt)
+{
+    Form1->show();
+    Form1->Image1->SetPicture(Pattern(400, 400));
+    QApplication::processEvents();
+    QImage small(50, 50, QImage::Format_RGB32);
+    small.fill(Qt::yellow);
+    QGuiApplication::clipboard()->setImage(small);
+    Form1->NewPaste1->trigger();
+    QApplication::processEvents();
+
+    // What the screen shows, not a fresh rendering: the old picture must not stay around the
+    // pasted one.
+    const QImage shown = Form1->screen()->grabWindow(Form1->winId()).toImage();
+    const QPoint inside = Form1->Image1->mapTo(Form1, QPoint(10, 10));
+    const QPoint outside = Form1->Image1->mapTo(Form1, QPoint(200, 200));
+    EXPECT_EQ(QColor(shown.pixel(inside)), QColor(Qt::yellow));
+    EXPECT_EQ(QColor(shown.pixel(outside)), QColor(0, 128, 128));
 }
 
 } // namespace

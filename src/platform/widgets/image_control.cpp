@@ -47,16 +47,23 @@ void TImage::RepaintRect(int x, int y, int width, int height)
 
 void TImage::paintEvent(QPaintEvent *event)
 {
-    if (!picture_ || picture_->Empty())
-        return;
-    const QRect area = event->rect().intersected(QRect(0, 0, picture_->Width(), picture_->Height()));
+    const QRect pictureRect = picture_ && !picture_->Empty()
+                                  ? QRect(0, 0, picture_->Width(), picture_->Height())
+                                  : QRect();
+    QPainter painter(this);
+    // The part of the control that the picture does not cover (after a smaller picture is
+    // pasted, say) shows the background; with no system background nothing else would paint
+    // it, and the previous picture would stay visible there.
+    const QRegion uncovered = event->region().subtracted(pictureRect);
+    for (const QRect &rect : uncovered)
+        painter.fillRect(rect, palette().window());
+    const QRect area = event->rect().intersected(pictureRect);
     if (area.isEmpty())
         return;
     // A read-only view of the bitmap's own memory: nothing is copied, and only the exposed
     // rectangle is drawn, so a stamp costs the same on any size of canvas.
     const QImage view(reinterpret_cast<const uchar *>(picture_->Bits()), picture_->Width(),
                       picture_->Height(), qsizetype(picture_->Width()) * 4, QImage::Format_RGB32);
-    QPainter painter(this);
     painter.drawImage(area.topLeft(), view, area);
 }
 
