@@ -12,6 +12,7 @@
 #include "image_loading/spi_loader.h"
 #include "platform/text.h"
 #include "platform/widgets/application.h"
+#include "platform/widgets/file_icons.h"
 #include "platform/widgets/keys.h"
 
 TForm1 *Form1 = nullptr;
@@ -67,7 +68,12 @@ TForm1::TForm1()
     Guard([this] { FormCreate(this); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The dialogs go first, while the icon provider they use still exists.
+    delete OpenDialog1;
+    delete SaveDialog1;
+}
 
 void TForm1::BuildMenu()
 {
@@ -103,13 +109,16 @@ void TForm1::BuildMenu()
 
 void TForm1::BuildDialogs()
 {
+    icons_ = std::make_unique<TNameOnlyIconProvider>();
     OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setIconProvider(icons_.get());
     OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setNameFilter("Images (*.bmp *.gif *.jpg)");
 
     SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setIconProvider(icons_.get());
     SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);

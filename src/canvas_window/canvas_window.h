@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/widgets/image_control.h"
@@ -15,6 +16,7 @@ class QFileDialog;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
+class TNameOnlyIconProvider;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -90,6 +92,7 @@ private:
     int MenuHeight() const;
 
     QScrollArea *scrollBox_;
+    std::unique_ptr<TNameOnlyIconProvider> icons_;
 };
 
 // Set to 1 when the canvas has a save file name (the save dialog's), 0 when it has none.

@@ -96,8 +96,9 @@ TEST_F(CanvasWindowTest, NoChildTakesTheKeyboard)
 {
     // The file dialogs are windows of their own and keep their keyboard.
     for (QWidget *child : Form1->findChildren<QWidget *>()) {
-        if (child->window() == Form1)
+        if (child->window() == Form1) {
             EXPECT_EQ(child->focusPolicy(), Qt::NoFocus) << child->metaObject()->className();
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "windows_fixture.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -48,6 +49,9 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     TApplication application(argc, argv);
+    // Qt's file dialogs remember their last folder in the user's settings; tests keep theirs
+    // apart so that no earlier run, and no user, changes what a test sees.
+    QStandardPaths::setTestModeEnabled(true);
     application.Initialize();
     return RUN_ALL_TESTS();
 }
