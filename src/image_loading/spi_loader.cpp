@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "ketto_limits.h"
 #include "platform/bmp.h"
 #include "platform/text.h"
@@ -108,15 +110,21 @@ bool TSpiload::CheckSupported()
     if (IsNativeKind(FExt))
         return true;
 
+    if (!FFirstPlugin)
+        return false;
+    // One descriptor serves every plug-in: opening the file afresh for each would cost more
+    // than most of them spend looking at it. Each is still handed it at offset 0.
+    const HFILE file = _lopen(FFileName.c_str(), OF_READ | OF_SHARE_DENY_NONE);
+    // A file that cannot be opened cannot be read by anyone, so no plug-in is asked.
+    if (file == HFILE_ERROR)
+        return false;
     for (TSpi_plugin *plugin = FFirstPlugin; plugin && !FPlugin; plugin = plugin->FNext) {
-        const HFILE file = _lopen(FFileName.c_str(), OF_READ | OF_SHARE_DENY_NONE);
-        // A file that cannot be opened cannot be read by anyone, so no plug-in is asked.
-        if (file == HFILE_ERROR)
-            return false;
+        if (plugin != FFirstPlugin && ::lseek(file, 0, SEEK_SET) != 0)
+            break;
         if (plugin->IsSupported(FFileName.c_str(), file) != 0)
             FPlugin = plugin;
-        _lclose(file);
     }
+    _lclose(file);
     return FPlugin != nullptr;
 }
 
