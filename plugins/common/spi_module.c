@@ -94,6 +94,19 @@ size_t SpiInputRead(SpiInput *input, void *dest, size_t size)
     return done;
 }
 
+size_t SpiInputSkip(SpiInput *input, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const uint8_t *data;
+        size_t n = SpiInputNext(input, &data, size - done);
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 int SpiReadSignature(intptr_t fd, uint8_t *dest, size_t size)
 {
     if (fd < 0 || fd > INT_MAX)

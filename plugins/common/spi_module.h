@@ -46,6 +46,9 @@ size_t SpiInputNext(SpiInput *input, const uint8_t **data, size_t max);
 /* Copies the next size bytes into dest; returns fewer only at the end of the input. */
 size_t SpiInputRead(SpiInput *input, void *dest, size_t size);
 
+/* Passes over the next size bytes; returns fewer only at the end of the input. */
+size_t SpiInputSkip(SpiInput *input, size_t size);
+
 /* Reads the first size bytes of the file behind a descriptor without moving its offset.
  * Non-zero when all of them were there. */
 int SpiReadSignature(intptr_t fd, uint8_t *dest, size_t size);

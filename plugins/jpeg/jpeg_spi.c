@@ -156,9 +156,9 @@ static void JpegCmykToBgr(const uint8_t *cmyk, uint8_t *bgr, JDIMENSION width, i
     }
 }
 
-/* Reads the header, and the pixels too when the job wants them. Every libjpeg error comes back
- * here through longjmp; nothing in this frame needs to survive it. */
-static int32_t JpegRun(JpegJob *job, int want_pixels)
+/* Decodes the picture. Every libjpeg error comes back here through longjmp; nothing in this
+ * frame needs to survive it. */
+static int32_t JpegRun(JpegJob *job)
 {
     j_decompress_ptr cinfo = &job->cinfo;
     if (setjmp(job->errors.jump))
@@ -185,8 +185,6 @@ static int32_t JpegRun(JpegJob *job, int want_pixels)
         return SPI_UNKNOWN_FORMAT;
     if (!SpiPictureSizeAllowed(cinfo->image_width, cinfo->image_height))
         return SPI_NO_MEMORY;
-    if (!want_pixels)
-        return SPI_OK;
 
     static const J_COLOR_SPACE output_space[] = {JCS_UNKNOWN, JCS_GRAYSCALE, JCS_EXT_BGR,
                                                  JCS_CMYK};
@@ -243,6 +241,147 @@ static void JpegFinish(JpegJob *job)
     SpiInputClose(&job->input);
 }
 
+/*
+ * The picture's size and kind straight from its markers, without setting up the library:
+ * for a small picture that set-up costs more than the scan. The scan walks the markers up
+ * to the first scan as the library's own header reader does and refuses what it refuses
+ * there: a missing start of image, frame or scan, markers it does not know, frame types it
+ * cannot decode, and frame headers it would reject. The tables are not checked here;
+ * decoding the picture does that.
+ */
+typedef struct JpegHeader {
+    uint32_t width, height;
+    int components;
+} JpegHeader;
+
+enum {
+    JPEG_MARKER_SOI = 0xD8,
+    JPEG_MARKER_EOI = 0xD9,
+    JPEG_MARKER_SOS = 0xDA,
+    /* The library's bounds on a frame, past which it refuses the file. */
+    JPEG_MAX_SIDE = 65500,
+    JPEG_MAX_COMPONENTS = 10,
+    JPEG_MAX_SAMPLING = 4,
+};
+
+static int JpegByte(SpiInput *input, int *byte)
+{
+    const uint8_t *data;
+    if (SpiInputNext(input, &data, 1) != 1)
+        return 0;
+    *byte = data[0];
+    return 1;
+}
+
+static int JpegWord(SpiInput *input, unsigned *word)
+{
+    uint8_t bytes[2];
+    if (SpiInputRead(input, bytes, 2) != 2)
+        return 0;
+    *word = (unsigned)bytes[0] << 8 | bytes[1];
+    return 1;
+}
+
+/* The next marker code, passing over stray bytes and fill bytes as the library does; -1 at
+ * the end of the input. */
+static int JpegNextMarker(SpiInput *input)
+{
+    int byte;
+    for (;;) {
+        do
+            if (!JpegByte(input, &byte))
+                return -1;
+        while (byte != 0xFF);
+        do
+            if (!JpegByte(input, &byte))
+                return -1;
+        while (byte == 0xFF);
+        /* A zero after 0xFF is a stuffed byte, not a marker. */
+        if (byte != 0)
+            return byte;
+    }
+}
+
+static int32_t JpegReadFrame(SpiInput *input, JpegHeader *header)
+{
+    uint8_t frame[6];
+    unsigned length;
+    if (!JpegWord(input, &length) || SpiInputRead(input, frame, sizeof frame) != sizeof frame)
+        return SPI_BROKEN_DATA;
+    const int precision = frame[0];
+    header->height = (uint32_t)frame[1] << 8 | frame[2];
+    header->width = (uint32_t)frame[3] << 8 | frame[4];
+    header->components = frame[5];
+    if (header->width == 0 || header->height == 0 || header->components == 0 ||
+        length != 8u + 3u * (unsigned)header->components || precision != 8 ||
+        header->width > JPEG_MAX_SIDE || header->height > JPEG_MAX_SIDE ||
+        header->components > JPEG_MAX_COMPONENTS)
+        return SPI_BROKEN_DATA;
+    for (int i = 0; i < header->components; i++) {
+        uint8_t component[3];
+        if (SpiInputRead(input, component, sizeof component) != sizeof component)
+            return SPI_BROKEN_DATA;
+        const int h = component[1] >> 4, v = component[1] & 15;
+        if (h < 1 || h > JPEG_MAX_SAMPLING || v < 1 || v > JPEG_MAX_SAMPLING)
+            return SPI_BROKEN_DATA;
+    }
+    return SPI_OK;
+}
+
+static int32_t JpegReadHeader(SpiInput *input, JpegHeader *header)
+{
+    uint8_t start[2];
+    if (SpiInputRead(input, start, 2) != 2 || start[0] != 0xFF || start[1] != JPEG_MARKER_SOI)
+        return SPI_BROKEN_DATA;
+    int have_frame = 0;
+    for (;;) {
+        const int marker = JpegNextMarker(input);
+        if (marker < 0)
+            return SPI_BROKEN_DATA;
+        if (marker == JPEG_MARKER_SOS)
+            return have_frame ? SPI_OK : SPI_BROKEN_DATA;
+        /* Baseline, extended, progressive, and their arithmetic-coded forms. */
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 ||
+            marker == 0xCA) {
+            if (have_frame)
+                return SPI_BROKEN_DATA;
+            int32_t result = JpegReadFrame(input, header);
+            if (result != SPI_OK)
+                return result;
+            have_frame = 1;
+            continue;
+        }
+        /* The restart markers and TEM stand alone. */
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01)
+            continue;
+        /* Tables (DHT, DAC, DQT, DRI), DNL, application segments and comments carry a
+         * length and are passed over. Everything else is a frame type the library cannot
+         * decode, a second start or an early end of image, or a marker it does not know. */
+        if (!(marker == 0xC4 || marker == 0xCC || marker == 0xDB || marker == 0xDD ||
+              marker == 0xDC || (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE))
+            return SPI_BROKEN_DATA;
+        unsigned length;
+        if (!JpegWord(input, &length))
+            return SPI_BROKEN_DATA;
+        if (length > 2 && SpiInputSkip(input, length - 2) != length - 2)
+            return SPI_BROKEN_DATA;
+    }
+}
+
+static enum JpegKind JpegKindOfComponents(int components)
+{
+    switch (components) {
+    case 1:
+        return JPEG_GREY;
+    case 3:
+        return JPEG_COLOUR;
+    case 4:
+        return JPEG_CMYK;
+    default:
+        return JPEG_UNSUPPORTED;
+    }
+}
+
 SPI_EXPORT int32_t IsSupported(const char *path, intptr_t fd)
 {
     (void)path;
@@ -257,20 +396,23 @@ SPI_EXPORT int32_t GetPictureInfo(const char *path, intptr_t offset, uint32_t fl
 {
     if (!info)
         return SPI_INTERNAL_ERROR;
-    JpegJob *job = (JpegJob *)malloc(sizeof *job);
-    if (!job)
+    SpiInput input;
+    int32_t result = SpiInputOpen(&input, path, offset, flags);
+    if (result != SPI_OK)
+        return result;
+    JpegHeader header = {0, 0, 0};
+    result = JpegReadHeader(&input, &header);
+    SpiInputClose(&input);
+    if (result != SPI_OK)
+        return result;
+    const enum JpegKind kind = JpegKindOfComponents(header.components);
+    if (kind == JPEG_UNSUPPORTED)
+        return SPI_UNKNOWN_FORMAT;
+    if (!SpiPictureSizeAllowed(header.width, header.height))
         return SPI_NO_MEMORY;
-    int32_t result = JpegStart(job, path, offset, flags);
-    if (result == SPI_OK) {
-        result = JpegRun(job, 0);
-        if (result == SPI_OK)
-            SpiSetPictureInfo(info, (int32_t)job->cinfo.image_width,
-                              (int32_t)job->cinfo.image_height,
-                              job->kind == JPEG_GREY ? 8 : 24);
-        JpegFinish(job);
-    }
-    free(job);
-    return result;
+    SpiSetPictureInfo(info, (int32_t)header.width, (int32_t)header.height,
+                      kind == JPEG_GREY ? 8 : 24);
+    return SPI_OK;
 }
 
 SPI_EXPORT int32_t GetPicture(const char *path, intptr_t offset, uint32_t flags,
@@ -287,7 +429,7 @@ SPI_EXPORT int32_t GetPicture(const char *path, intptr_t offset, uint32_t flags,
         return SPI_NO_MEMORY;
     int32_t result = JpegStart(job, path, offset, flags);
     if (result == SPI_OK) {
-        result = JpegRun(job, 1);
+        result = JpegRun(job);
         if (result == SPI_OK)
             SpiDibHandOver(&job->dib, bitmap_info, bitmap_bits);
         JpegFinish(job);
