@@ -34,11 +34,17 @@ int32_t SpiInputOpen(SpiInput *input, const char *path, intptr_t offset, uint32_
         close(fd);
         return SPI_READ_ERROR;
     }
-    input->buffer = (uint8_t *)malloc(SPI_READ_CHUNK);
+    /* A small file needs no more buffer than it has bytes; the one spare byte lets the first
+     * read take the whole file even when it has just grown a little. */
+    size_t chunk = SPI_READ_CHUNK;
+    if (st.st_size >= offset && (uint64_t)(st.st_size - offset) < (uint64_t)chunk)
+        chunk = (size_t)(st.st_size - offset) + 1;
+    input->buffer = (uint8_t *)malloc(chunk);
     if (!input->buffer) {
         close(fd);
         return SPI_NO_MEMORY;
     }
+    input->chunk = chunk;
     input->fd = fd;
     return SPI_OK;
 }
@@ -56,7 +62,7 @@ static void SpiInputRefill(SpiInput *input)
 {
     ssize_t got;
     do
-        got = read(input->fd, input->buffer, SPI_READ_CHUNK);
+        got = read(input->fd, input->buffer, input->chunk);
     while (got < 0 && errno == EINTR);
     /* Even an empty read leaves next on the buffer, so callers never step a null pointer. */
     input->next = input->buffer;

@@ -30,6 +30,7 @@ typedef struct SpiInput {
     int fd;              /* -1 for memory input */
     int at_end;
     uint8_t *buffer;     /* the chunk buffer of file input */
+    size_t chunk;        /* its size */
 } SpiInput;
 
 /* Opens the input that an entry point's first three arguments describe: with flags
