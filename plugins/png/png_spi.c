@@ -10,6 +10,7 @@
  * caller then releases everything. A file is complete only when it reaches its IEND chunk.
  */
 #include <png.h>
+#include <zlib.h>
 
 #include "spi_module.h"
 
@@ -68,9 +69,9 @@ static void PngComposite(const uint8_t *bgra, uint8_t *bgr, png_uint_32 width, i
     }
 }
 
-/* Reads the header, and the pixels too when the job wants them. Every libpng error comes back
- * here through longjmp; nothing in this frame needs to survive it. */
-static int32_t PngRun(PngJob *job, int want_pixels)
+/* Decodes the picture. Every libpng error comes back here through longjmp; nothing in this
+ * frame needs to survive it. */
+static int32_t PngRun(PngJob *job)
 {
     png_structp png = job->png;
     png_infop info = job->info;
@@ -90,8 +91,6 @@ static int32_t PngRun(PngJob *job, int want_pixels)
                  NULL, NULL);
     if (!SpiPictureSizeAllowed(job->width, job->height))
         return SPI_NO_MEMORY;
-    if (!want_pixels)
-        return SPI_OK;
 
     png_set_expand(png);
     png_set_scale_16(png);
@@ -159,6 +158,107 @@ static void PngFinish(PngJob *job)
     SpiInputClose(&job->input);
 }
 
+/*
+ * The picture's size from its chunks, without setting up the library: for a small picture
+ * that set-up costs more than the walk. The walk goes up to the first image data chunk as the
+ * library's header reader does and refuses what it refuses there: a wrong signature, a header
+ * chunk that is missing, damaged or holds values PNG does not allow, a damaged or unknown
+ * critical chunk, an early end chunk, and a palette picture without its palette. Ancillary
+ * chunks are passed over; decoding the picture checks everything else.
+ */
+static uint32_t PngBigEndian(const uint8_t *bytes)
+{
+    return (uint32_t)bytes[0] << 24 | (uint32_t)bytes[1] << 16 | (uint32_t)bytes[2] << 8 |
+           bytes[3];
+}
+
+static int PngHeaderValid(const uint8_t *ihdr)
+{
+    const uint32_t width = PngBigEndian(ihdr), height = PngBigEndian(ihdr + 4);
+    const int depth = ihdr[8], colour = ihdr[9];
+    if (width == 0 || height == 0 || width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
+        return 0;
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16)
+        return 0;
+    switch (colour) {
+    case PNG_COLOR_TYPE_GRAY:
+        break;
+    case PNG_COLOR_TYPE_PALETTE:
+        if (depth > 8)
+            return 0;
+        break;
+    case PNG_COLOR_TYPE_RGB:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        if (depth < 8)
+            return 0;
+        break;
+    default:
+        return 0;
+    }
+    /* Compression, filter method and interlacing. */
+    return ihdr[10] == 0 && ihdr[11] == 0 && ihdr[12] <= 1;
+}
+
+/* Reads a critical chunk's data of the given length and checks its CRC. */
+static int PngCriticalChunkIntact(SpiInput *input, const uint8_t *type, uint32_t length)
+{
+    uLong crc = crc32(0, type, 4);
+    while (length > 0) {
+        const uint8_t *data;
+        size_t n = SpiInputNext(input, &data, length);
+        if (n == 0)
+            return 0;
+        crc = crc32(crc, data, (uInt)n);
+        length -= (uint32_t)n;
+    }
+    uint8_t stored[4];
+    return SpiInputRead(input, stored, 4) == 4 && PngBigEndian(stored) == (uint32_t)crc;
+}
+
+static int32_t PngReadHeader(SpiInput *input, png_uint_32 *width, png_uint_32 *height)
+{
+    uint8_t start[sizeof png_signature + 8 + 13 + 4];
+    if (SpiInputRead(input, start, sizeof start) != sizeof start ||
+        memcmp(start, png_signature, sizeof png_signature) != 0)
+        return SPI_BROKEN_DATA;
+    const uint8_t *ihdr = start + sizeof png_signature + 8;
+    if (PngBigEndian(start + 8) != 13 || memcmp(start + 12, "IHDR", 4) != 0 ||
+        PngBigEndian(ihdr + 13) != (uint32_t)crc32(0, start + 12, 17) || !PngHeaderValid(ihdr))
+        return SPI_BROKEN_DATA;
+    *width = PngBigEndian(ihdr);
+    *height = PngBigEndian(ihdr + 4);
+    int have_palette = 0;
+    for (;;) {
+        uint8_t chunk[8];
+        if (SpiInputRead(input, chunk, 8) != 8)
+            return SPI_BROKEN_DATA;
+        const uint32_t length = PngBigEndian(chunk);
+        const uint8_t *type = chunk + 4;
+        if (length > PNG_UINT_31_MAX)
+            return SPI_BROKEN_DATA;
+        for (int i = 0; i < 4; i++)
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
+                return SPI_BROKEN_DATA;
+        if (memcmp(type, "IDAT", 4) == 0)
+            return ihdr[9] == PNG_COLOR_TYPE_PALETTE && !have_palette ? SPI_BROKEN_DATA
+                                                                       : SPI_OK;
+        if (type[0] & 0x20) {
+            if (SpiInputSkip(input, (size_t)length + 4) != (size_t)length + 4)
+                return SPI_BROKEN_DATA;
+            continue;
+        }
+        /* A grey picture has no use for a palette, and the library refuses one. */
+        if (memcmp(type, "PLTE", 4) != 0 || have_palette || !(ihdr[9] & PNG_COLOR_MASK_COLOR) ||
+            !PngCriticalChunkIntact(input, type, length))
+            return SPI_BROKEN_DATA;
+        if (ihdr[9] == PNG_COLOR_TYPE_PALETTE &&
+            (length == 0 || length % 3 != 0 || length / 3 > 256))
+            return SPI_BROKEN_DATA;
+        have_palette = 1;
+    }
+}
+
 SPI_EXPORT int32_t IsSupported(const char *path, intptr_t fd)
 {
     (void)path;
@@ -172,15 +272,19 @@ SPI_EXPORT int32_t GetPictureInfo(const char *path, intptr_t offset, uint32_t fl
 {
     if (!info)
         return SPI_INTERNAL_ERROR;
-    PngJob job;
-    int32_t result = PngStart(&job, path, offset, flags);
+    SpiInput input;
+    int32_t result = SpiInputOpen(&input, path, offset, flags);
     if (result != SPI_OK)
         return result;
-    result = PngRun(&job, 0);
-    if (result == SPI_OK)
-        SpiSetPictureInfo(info, (int32_t)job.width, (int32_t)job.height, 24);
-    PngFinish(&job);
-    return result;
+    png_uint_32 width = 0, height = 0;
+    result = PngReadHeader(&input, &width, &height);
+    SpiInputClose(&input);
+    if (result != SPI_OK)
+        return result;
+    if (!SpiPictureSizeAllowed(width, height))
+        return SPI_NO_MEMORY;
+    SpiSetPictureInfo(info, (int32_t)width, (int32_t)height, 24);
+    return SPI_OK;
 }
 
 SPI_EXPORT int32_t GetPicture(const char *path, intptr_t offset, uint32_t flags,
@@ -196,7 +300,7 @@ SPI_EXPORT int32_t GetPicture(const char *path, intptr_t offset, uint32_t flags,
     int32_t result = PngStart(&job, path, offset, flags);
     if (result != SPI_OK)
         return result;
-    result = PngRun(&job, 1);
+    result = PngRun(&job);
     if (result == SPI_OK)
         SpiDibHandOver(&job.dib, bitmap_info, bitmap_bits);
     PngFinish(&job);
