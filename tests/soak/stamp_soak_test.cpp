@@ -94,8 +94,9 @@ TEST_F(StampSoakTest, AThousandStampsOfEachKindKeepMemoryFlat)
     EXPECT_TRUE(errors.empty()) << errors.front().text.toStdString();
     EXPECT_EQ(Form1->StampIndex, 0);
     ASSERT_GT(afterWarmUp, 0);
-    if (checkResidentSize)
+    if (checkResidentSize) {
         EXPECT_LE(atEnd - afterWarmUp, 8 * 1024) << "memory grew while stamping";
+    }
 }
 
 } // namespace
