@@ -208,8 +208,8 @@ void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes)
 
 TEST(BmpReader, FileErrorsCarryThePlatformMessages)
 {
-    DibSpec v4{.headerSize = 108, .width = 2, .height = 2, .pixels = std::vector<uint8_t>(16)};
-    DibSpec v5 = v4;
+    DibLayout v4{.headerSize = 108, .width = 2, .height = 2, .pixels = std::vector<uint8_t>(16)};
+    DibLayout v5 = v4;
     v5.headerSize = 124;
     const std::vector<uint8_t> plain = MakeBmp({.pixels = {1, 2, 3, 0}});
     std::vector<uint8_t> notBm = plain;
@@ -272,7 +272,7 @@ TEST(BmpReader, EmptyFileLeavesAnEmptyBitmapWithoutError)
 // Pictures two or three pixels wide whose every pixel differs, in each format the reader knows.
 struct DecodeCase {
     const char *name;
-    DibSpec spec;
+    DibLayout layout;
     std::vector<uint32_t> want; // top row first
 };
 
@@ -368,13 +368,13 @@ TEST(BmpReader, DecodesEachFormat)
         SCOPED_TRACE(c.name);
         TBitmap b;
         try {
-            LoadBitmapBytes(b, MakeBmp(c.spec));
+            LoadBitmapBytes(b, MakeBmp(c.layout));
         } catch (const EPlatformError &e) {
             ADD_FAILURE() << e.Message();
             continue;
         }
-        ASSERT_EQ(b.Width(), c.spec.width);
-        ASSERT_EQ(b.Height(), std::abs(c.spec.height));
+        ASSERT_EQ(b.Width(), c.layout.width);
+        ASSERT_EQ(b.Height(), std::abs(c.layout.height));
         EXPECT_THAT(Rgb(b), ::testing::ElementsAreArray(c.want));
         // The alpha byte is always set, so the picture is opaque when shown.
         for (int y = 0; y < b.Height(); ++y)
@@ -385,10 +385,10 @@ TEST(BmpReader, DecodesEachFormat)
 
 TEST(BmpReader, RefusesFilesThatCannotBeRead)
 {
-    const DibSpec ok{.width = 2, .height = 2, .bitCount = 8, .palette = Palette({R, G}),
+    const DibLayout ok{.width = 2, .height = 2, .bitCount = 8, .palette = Palette({R, G}),
                      .pixels = std::vector<uint8_t>(8)};
     auto with = [&](auto change) {
-        DibSpec s = ok;
+        DibLayout s = ok;
         change(s);
         return MakeBmp(s);
     };
@@ -397,32 +397,32 @@ TEST(BmpReader, RefusesFilesThatCannotBeRead)
         std::vector<uint8_t> bytes;
         bool resources = false;
     } cases[] = {
-        {"two planes", with([](DibSpec &s) { s.planes = 2; })},
-        {"2 bits per pixel", with([](DibSpec &s) { s.bitCount = 2; })},
-        {"0 bits per pixel", with([](DibSpec &s) { s.bitCount = 0; })},
-        {"width 0", with([](DibSpec &s) { s.width = 0; })},
-        {"negative width", with([](DibSpec &s) { s.width = -2; })},
-        {"height 0", with([](DibSpec &s) { s.height = 0; })},
-        {"RLE8 at 4 bpp", with([](DibSpec &s) { s.compression = 1, s.bitCount = 4; })},
-        {"RLE4 at 8 bpp", with([](DibSpec &s) { s.compression = 2; })},
-        {"RLE top-down", with([](DibSpec &s) { s.compression = 1, s.height = -2; })},
-        {"bit fields at 24 bpp", with([](DibSpec &s) { s.compression = 3, s.bitCount = 24; })},
-        {"JPEG inside", with([](DibSpec &s) { s.compression = 4, s.bitCount = 24; })},
+        {"two planes", with([](DibLayout &s) { s.planes = 2; })},
+        {"2 bits per pixel", with([](DibLayout &s) { s.bitCount = 2; })},
+        {"0 bits per pixel", with([](DibLayout &s) { s.bitCount = 0; })},
+        {"width 0", with([](DibLayout &s) { s.width = 0; })},
+        {"negative width", with([](DibLayout &s) { s.width = -2; })},
+        {"height 0", with([](DibLayout &s) { s.height = 0; })},
+        {"RLE8 at 4 bpp", with([](DibLayout &s) { s.compression = 1, s.bitCount = 4; })},
+        {"RLE4 at 8 bpp", with([](DibLayout &s) { s.compression = 2; })},
+        {"RLE top-down", with([](DibLayout &s) { s.compression = 1, s.height = -2; })},
+        {"bit fields at 24 bpp", with([](DibLayout &s) { s.compression = 3, s.bitCount = 24; })},
+        {"JPEG inside", with([](DibLayout &s) { s.compression = 4, s.bitCount = 24; })},
         {"bit fields without masks",
          MakeBmp({.width = 1, .height = 1, .bitCount = 32, .compression = 3, .offBits = 54})},
-        {"a row missing", with([](DibSpec &s) { s.pixels.resize(5); })},
+        {"a row missing", with([](DibLayout &s) { s.pixels.resize(5); })},
         {"offset past the end", [&] {
              auto bytes = MakeBmp(ok);
              bytes[11] = 0x13; // bfOffBits 0x1300 + 0x3E, far beyond the file
              return bytes;
          }()},
-        {"no pixels at all", with([](DibSpec &s) { s.pixels.clear(); })},
+        {"no pixels at all", with([](DibLayout &s) { s.pixels.clear(); })},
         {"core header, 16 bpp",
          MakeBmp({.headerSize = 12, .bitCount = 16, .pixels = std::vector<uint8_t>(4)})},
-        {"wider than any side", with([](DibSpec &s) { s.width = (1 << 20) + 1; }), true},
-        {"too many pixels", with([](DibSpec &s) { s.width = s.height = 1 << 15; }), true},
-        {"3000000 x 2000000", with([](DibSpec &s) { s.width = 3000000, s.height = 2000000; }), true},
-        {"height -2^31", with([](DibSpec &s) { s.height = INT32_MIN; }), true},
+        {"wider than any side", with([](DibLayout &s) { s.width = (1 << 20) + 1; }), true},
+        {"too many pixels", with([](DibLayout &s) { s.width = s.height = 1 << 15; }), true},
+        {"3000000 x 2000000", with([](DibLayout &s) { s.width = 3000000, s.height = 2000000; }), true},
+        {"height -2^31", with([](DibLayout &s) { s.height = INT32_MIN; }), true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,7 +9,7 @@
 
 #include "platform/bitmap.h"
 
-struct DibSpec {
+struct DibLayout {
     uint32_t headerSize = 40;
     int32_t width = 1;
     int32_t height = 1;
@@ -31,7 +31,7 @@ inline void Put(std::vector<uint8_t> &out, uint64_t value, int bytes)
 
 // The information block: header, masks and colour table. A header size other than 12 or 40
 // gets a 40-byte body padded with zeros to the stated size.
-inline std::vector<uint8_t> MakeInfo(const DibSpec &s)
+inline std::vector<uint8_t> MakeInfo(const DibLayout &s)
 {
     std::vector<uint8_t> out;
     Put(out, s.headerSize, 4);
@@ -59,7 +59,7 @@ inline std::vector<uint8_t> MakeInfo(const DibSpec &s)
     return out;
 }
 
-inline std::vector<uint8_t> MakeBmp(const DibSpec &s)
+inline std::vector<uint8_t> MakeBmp(const DibLayout &s)
 {
     const std::vector<uint8_t> info = MakeInfo(s);
     const uint32_t offBits = s.offBits.value_or(static_cast<uint32_t>(14 + info.size()));
