@@ -440,7 +440,7 @@ TEST(BmpReader, PastCrashInputsEndInAnErrorOrAPicture)
 {
     const fs::path folder = fs::path(KETTO_FIXTURES_DIR) / "bmp";
     if (!fs::is_directory(folder))
-        GTEST_SKIP() << "no past crash inputs kept";
+        GTEST_SKIP() << "the hostile inputs folder is missing";
     for (const auto &entry : fs::directory_iterator(folder)) {
         SCOPED_TRACE(entry.path().filename().string());
         const Outcome o = Read(entry.path());
