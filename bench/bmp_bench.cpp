@@ -15,13 +15,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "baseline.h"
 #include "platform/bmp.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace baseline;
 
 struct Fixture {
     fs::path folder;
@@ -48,58 +49,6 @@ Fixture &Shared()
 {
     static Fixture fixture;
     return fixture;
-}
-
-std::vector<uint8_t> ReadPlain(const fs::path &path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<uint8_t> bytes(fs::file_size(path));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
-    ::close(fd);
-    return bytes;
-}
-
-void WritePlain(const fs::path &path, const std::vector<uint8_t> &bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    ::fsync(fd);
-    ::close(fd);
-}
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// Each iteration times the baseline and then the code under test; the benchmark's own time is
-// the code under test (manual time), and the counters give both and their ratio.
-template <typename Baseline, typename Measured>
-void Compare(benchmark::State &state, Baseline baseline, Measured measured)
-{
-    double base = 0, ours = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        baseline();
-        const auto t1 = Clock::now();
-        measured();
-        const auto t2 = Clock::now();
-        base += Seconds(t1 - t0);
-        ours += Seconds(t2 - t1);
-        state.SetIterationTime(Seconds(t2 - t1));
-    }
-    state.counters["baseline_ms"] = benchmark::Counter(base * 1e3 / double(state.iterations()));
-    state.counters["ours_ms"] = benchmark::Counter(ours * 1e3 / double(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(base > 0 ? ours / base : 0);
 }
 
 void BM_ReadBmp24VersusReadAndMemcpy(benchmark::State &state)

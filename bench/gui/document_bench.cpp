@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "baseline.h"
 #include "canvas_window/canvas_window.h"
 #include "new_canvas_dialog/new_canvas_dialog.h"
 #include "platform/widgets/application.h"
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace baseline;
 constexpr int kSide = 4000;
 
 struct Fixture {
@@ -65,58 +66,6 @@ Fixture &Shared()
     return fixture;
 }
 
-void WritePlain(const fs::path &path, const std::vector<uint8_t> &bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    ::fsync(fd);
-    ::close(fd);
-}
-
-std::vector<uint8_t> ReadPlain(const fs::path &path, size_t size)
-{
-    std::vector<uint8_t> bytes(size);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
-    ::close(fd);
-    return bytes;
-}
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// Each iteration times the baseline and then the command; the benchmark's own time is the
-// command (manual time), and the counters give both and their ratio.
-template <typename Baseline, typename Measured>
-void Compare(benchmark::State &state, Baseline baseline, Measured measured)
-{
-    double base = 0, ours = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        baseline();
-        const auto t1 = Clock::now();
-        measured();
-        const auto t2 = Clock::now();
-        base += Seconds(t1 - t0);
-        ours += Seconds(t2 - t1);
-        state.SetIterationTime(Seconds(t2 - t1));
-    }
-    state.counters["baseline_ms"] = benchmark::Counter(base * 1e3 / double(state.iterations()));
-    state.counters["ours_ms"] = benchmark::Counter(ours * 1e3 / double(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(base > 0 ? ours / base : 0);
-}
-
 void BM_SaveCanvasVersusWriteAndFsync(benchmark::State &state)
 {
     Fixture &f = Shared();
@@ -139,7 +88,7 @@ void BM_OpenCanvasVersusRead(benchmark::State &state)
     Compare(
         state,
         [&] {
-            const std::vector<uint8_t> bytes = ReadPlain(f.saved, f.fileSize);
+            const std::vector<uint8_t> bytes = ReadPlain(f.saved);
             benchmark::DoNotOptimize(bytes.data());
         },
         [&] {
