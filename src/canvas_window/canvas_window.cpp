@@ -18,17 +18,13 @@
 TForm1 *Form1 = nullptr;
 int32_t HasFileName = 0;
 
-namespace {
-const QColor kTeal(0, 128, 128);
-}
-
 TForm1::TForm1()
 {
     setWindowTitle("Ketto");
     move(64, 52);
     setFont(FormFont(12));
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kTeal);
+    palette.setColor(QPalette::Window, ToQColor(clTeal));
     setPalette(palette);
 
     // The canvas sits at the client area's left edge: the whole canvas is visible and reachable,

@@ -12,16 +12,10 @@ TForm3 *Form3 = nullptr;
 
 namespace {
 
-const QColor kTeal(0, 128, 128);
-const QColor kMaroon(128, 0, 0);
-const QColor kOlive(128, 128, 0);
-
-QLineEdit *ColouredEdit(const char *text, const QColor &colour, QWidget *parent)
+QLineEdit *ColouredEdit(const char *text, TColor colour, QWidget *parent)
 {
     auto *edit = new QLineEdit(QString::fromUtf8(text), parent);
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Base, colour);
-    edit->setPalette(palette);
+    SetControlColour(edit, colour);
     return edit;
 }
 
@@ -46,21 +40,15 @@ TForm3::TForm3()
     move(214, 130);
     setFixedSize(147, 68);
     setSizeGripEnabled(false);
-    setFont(FormFont(12));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kTeal);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Text, Qt::white);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    ApplyFormLook(this, Qt::white);
 
-    Edit1 = ColouredEdit("640", kOlive, this);
+    Edit1 = ColouredEdit("640", clOlive, this);
     Edit1->setGeometry(16, 8, 41, 20);
 
     Label1 = new QLabel("X", this);
     Label1->setGeometry(64, 16, 7, 12);
 
-    Edit2 = ColouredEdit("480", kMaroon, this);
+    Edit2 = ColouredEdit("480", clMaroon, this);
     Edit2->setGeometry(80, 8, 41, 20);
 
     Button1 = PlainButton("OK", this);

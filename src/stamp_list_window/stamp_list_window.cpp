@@ -20,21 +20,6 @@ TForm2 *Form2 = nullptr;
 
 namespace {
 
-const QColor kTeal(0, 128, 128);
-const QColor kMaroon(128, 0, 0);
-const QColor kOlive(128, 128, 0);
-
-// Gives a control its own background colour, keeping the window's white text.
-void Colour(QWidget *control, const QColor &colour)
-{
-    QPalette palette = control->palette();
-    palette.setColor(QPalette::Base, colour);
-    palette.setColor(QPalette::Window, colour);
-    palette.setColor(QPalette::Button, colour);
-    control->setPalette(palette);
-    control->setAutoFillBackground(true);
-}
-
 // The item height of a list, which the layout fixes in pixels. A style sheet replaces the
 // palette's text colour, so the window's white text is restated here.
 void ItemHeight(QListWidget *list, int height)
@@ -69,29 +54,23 @@ TForm2::TForm2()
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     move(475, 54);
     setFixedSize(217, 384);
-    setFont(FormFont(12));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kTeal);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Text, Qt::white);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    ApplyFormLook(this, Qt::white);
 
     FileListBox1 = new TFileListBox(this);
     FileListBox1->setGeometry(120, 0, 97, 137);
-    Colour(FileListBox1, kMaroon);
+    SetControlColour(FileListBox1, clMaroon);
     ItemHeight(FileListBox1, 12);
     FileListBox1->SetMask("*.jpg;*.gif;*.bmp");
 
     DirectoryListBox1 = new TDirectoryListBox(this);
     DirectoryListBox1->setGeometry(120, 136, 97, 97);
-    Colour(DirectoryListBox1, kMaroon);
+    SetControlColour(DirectoryListBox1, clMaroon);
     ItemHeight(DirectoryListBox1, 16);
     DirectoryListBox1->SetFileList(FileListBox1);
 
     DriveComboBox1 = new TDriveComboBox(this);
     DriveComboBox1->setGeometry(120, 232, 97, 18);
-    Colour(DriveComboBox1, kMaroon);
+    SetControlColour(DriveComboBox1, clMaroon);
     DriveComboBox1->SetDirList(DirectoryListBox1);
 
     Button1 = new QPushButton(QString::fromUtf8("←"), this);
@@ -101,7 +80,7 @@ TForm2::TForm2()
     ListBox1->setGeometry(0, 0, 97, 249);
     ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListBox1->setSortingEnabled(false);
-    Colour(ListBox1, kOlive);
+    SetControlColour(ListBox1, clOlive);
     ItemHeight(ListBox1, 12);
 
     Button2 = new QPushButton(QString::fromUtf8("×"), this);
@@ -109,10 +88,10 @@ TForm2::TForm2()
 
     Edit1 = new QLineEdit("256", this);
     Edit1->setGeometry(8, 256, 41, 20);
-    Colour(Edit1, kOlive);
+    SetControlColour(Edit1, clOlive);
     Edit2 = new QLineEdit("256", this);
     Edit2->setGeometry(72, 256, 41, 20);
-    Colour(Edit2, kMaroon);
+    SetControlColour(Edit2, clMaroon);
 
     Label1 = new QLabel("X", this);
     Label1->setGeometry(56, 264, 7, 12);

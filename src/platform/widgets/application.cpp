@@ -88,3 +88,29 @@ QFont FormFont(int pixelSize)
     font.setPixelSize(pixelSize);
     return font;
 }
+
+QColor ToQColor(TColor colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+void ApplyFormLook(QWidget *form, const QColor &text)
+{
+    form->setFont(FormFont(12));
+    QPalette palette = form->palette();
+    palette.setColor(QPalette::Window, ToQColor(clTeal));
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Text, text);
+    form->setPalette(palette);
+    form->setAutoFillBackground(true);
+}
+
+void SetControlColour(QWidget *control, TColor colour)
+{
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::Base, ToQColor(colour));
+    palette.setColor(QPalette::Window, ToQColor(colour));
+    palette.setColor(QPalette::Button, ToQColor(colour));
+    control->setPalette(palette);
+    control->setAutoFillBackground(true);
+}

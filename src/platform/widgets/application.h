@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/bitmap.h"
 #include "platform/errors.h"
 
 class TApplication {
@@ -60,6 +61,14 @@ QString ApplicationTitleFromPath(const std::string &path);
 
 // The windows' font: the Japanese face (a substitute stands in where it is missing).
 QFont FormFont(int pixelSize);
+
+// A colour value (0x00BBGGRR) as Qt takes it.
+QColor ToQColor(TColor colour);
+// The look the three windows share: clTeal behind everything, the given text colour, and the
+// Japanese font 12 pixels high.
+void ApplyFormLook(QWidget *form, const QColor &text);
+// Gives one control its own background colour, keeping the window's text colour.
+void SetControlColour(QWidget *control, TColor colour);
 
 // Runs an event handler; a platform error it raises goes to the error report, so no exception
 // ever travels through Qt's own frames.
